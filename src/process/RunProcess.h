@@ -1,0 +1,16 @@
+#pragma once
+
+#include "control/CDTarskCtrlControl.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Bounds of one run, so that a cycle of steps ends and a reply fits in a client's message.
+constexpr int kMaxStepsPerRun = 1000;
+constexpr std::size_t kMaxResultLength = 1 << 20; // UTF-16 code units
+
+// Runs a process script and fills result, which the caller passes empty. Returns 0 when the
+// run ended by itself and -1 when an error or a bound ended it.
+std::int32_t RunProcess(std::u16string script, std::u16string& result,
+                        SecurityControl& control = TheSecurityControl());
