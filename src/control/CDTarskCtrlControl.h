@@ -22,7 +22,8 @@ public:
 
     // Loads the registered module and creates the control. Returns whether it succeeded.
     bool CreateControl();
-    // Loads the module at this path and creates the control.
+    // Loads the module at this path and creates the control. Either way it replaces the
+    // control created before; after a failure there is none.
     bool CreateFromModule(const std::string& module_path);
 
     std::u16string GetUselistX() override;

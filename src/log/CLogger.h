@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdarg>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -30,9 +31,11 @@ public:
 
 private:
     void OpenDailyFile();
-    void WriteLine(const char* line);
-    void Write(int level, const char* tag, const char* format, va_list arguments);
     void OpenFile();
+    // Writes one line if threshold_ is below level.
+    void Write(int level, const char* tag, const char* format, va_list arguments)
+        __attribute__((format(printf, 4, 0)));
+    void WriteLine(const char* line);
 
     std::FILE* file_ = nullptr;
     int threshold_ = 0;

@@ -10,6 +10,11 @@
 constexpr int kMaxStepsPerRun = 1000;
 constexpr std::size_t kMaxResultLength = 1 << 20; // UTF-16 code units
 
+// The result texts of a run that a bound ended; %d is the step that would have run or whose
+// output went past the length.
+constexpr const char* kStepLimitResult = "FunctionRes[-1]StepLimitReachedAt[%d]";
+constexpr const char* kResultTooLongResult = "FunctionRes[-1]ResultTooLongAt[%d]";
+
 // Runs a process script and fills result, which the caller passes empty. Returns 0 when the
 // run ended by itself and -1 when an error or a bound ended it.
 std::int32_t RunProcess(std::u16string script, std::u16string& result,

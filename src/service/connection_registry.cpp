@@ -1,0 +1,67 @@
+// The registry of open connections: filled by the open and close handlers, walked by the push
+// and the shut-down. Everything here runs on the service thread.
+
+#include "service/service_log.h"
+#include "service/websocket_endpoint.h"
+
+#include <algorithm>
+
+namespace {
+
+bool same_connection(const connection_metadata::handle& a, const connection_metadata::handle& b) {
+    return !a.owner_before(b) && !b.owner_before(a);
+}
+
+std::string connection_id(server* endpoint, const connection_metadata::handle& hdl) {
+    return endpoint->get_con_from_hdl(hdl)->get_remote_endpoint();
+}
+
+} // namespace
+
+void on_open(websocket_server::endpoint* endpoint, websocket_server* service,
+             connection_metadata::handle hdl) {
+    log_service_event(service_log().opened);
+    std::string id = connection_id(endpoint, hdl);
+    auto& registry = service->m_connections;
+    auto entry = registry.find(id);
+    if (entry != registry.end())
+        entry->second->set_hdl(hdl); // same id ("Unknown"): the newer connection takes it
+    else
+        registry.emplace(id, std::make_shared<connection_metadata>(hdl, id));
+}
+
+// Removes the entry that holds this connection. The id alone is not enough: a connection that
+// dropped abruptly reads as "Unknown" by now, and an entry of another connection may share
+// its id.
+void on_close(websocket_server::endpoint* endpoint, websocket_server* service,
+              connection_metadata::handle hdl) {
+    log_service_event(service_log().closed);
+    std::string id = connection_id(endpoint, hdl);
+    auto& registry = service->m_connections;
+    auto holds_this = [&](const auto& entry) { return same_connection(entry.second->get_hdl(), hdl); };
+    auto entry = registry.find(id);
+    if (entry == registry.end() || !holds_this(*entry))
+        entry = std::find_if(registry.begin(), registry.end(), holds_this);
+    if (entry != registry.end())
+        registry.erase(entry);
+}
+
+void websocket_server::push_to_all(const std::string& text) {
+    for (const auto& [id, metadata] : m_connections) {
+        try {
+            m_server->send(metadata->get_hdl(), text, websocketpp::frame::opcode::text);
+        } catch (const websocketpp::exception& e) {
+            log_service_event(service_log().push_failed, e.what());
+        }
+    }
+}
+
+// Each close gets an error code of its own: the library skips its work when handed one
+// that already holds an error. A connection already closing needs nothing more.
+void websocket_server::close_all() {
+    for (const auto& [id, metadata] : m_connections) {
+        websocketpp::lib::error_code ec;
+        m_server->close(metadata->get_hdl(), websocketpp::close::status::going_away, "", ec);
+    }
+    m_connections.clear();
+}
