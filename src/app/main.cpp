@@ -1,12 +1,10 @@
-#include "control/CDTarskCtrlControl.h"
-#include "service/websocket_server.h"
+#include "app/CommandLine.h"
+#include "app/Vorn_Quillgate.h"
 
-#include <thread>
-
-int main() {
-    TheSecurityControl().CreateControl();
-    static websocket_server service;
-    std::thread service_thread([] { service.start(); });
-    service_thread.join();
+int main(int argc, char* argv[]) {
+    if (argc > 1)
+        return RunCommandLineOption(argv[1]);
+    CVorn_QuillgateApp app;
+    app.InitInstance();
     return 0;
 }

@@ -1,0 +1,15 @@
+#include "app/Vorn_Quillgate.h"
+
+#include "app/Vorn_QuillgateDlg.h"
+#include "service/websocket_server.h"
+
+bool CVorn_QuillgateApp::InitInstance() {
+    CVorn_QuillgateDlg dialog(TheService());
+    dialog.DoModal();
+    return false;
+}
+
+websocket_server& TheService() {
+    static websocket_server service;
+    return service;
+}
