@@ -27,17 +27,21 @@ constexpr const char* kInstanceLockFile = "quillgate.lock";
 
 CVorn_QuillgateDlg::CVorn_QuillgateDlg(websocket_server& service) : m_service(service) {}
 
-CVorn_QuillgateDlg::~CVorn_QuillgateDlg() {
+CVorn_QuillgateDlg::~CVorn_QuillgateDlg() { EndService(); }
+
+// OK or Cancel ends the program, the service included.
+std::uintptr_t CVorn_QuillgateDlg::DoModal() {
+    OnInitDialog();
+    m_loop.run([this](const Message& message) { return Dispatch(message); });
+    EndService();
+    return m_result;
+}
+
+void CVorn_QuillgateDlg::EndService() {
     if (m_serviceThread.joinable()) {
         m_service.shut_down();
         m_serviceThread.join();
     }
-}
-
-std::uintptr_t CVorn_QuillgateDlg::DoModal() {
-    OnInitDialog();
-    m_loop.run([this](const Message& message) { return Dispatch(message); });
-    return m_result;
 }
 
 bool CVorn_QuillgateDlg::OnInitDialog() {

@@ -18,13 +18,13 @@ class UsbDeviceMonitor;
 class CVorn_QuillgateDlg {
 public:
     explicit CVorn_QuillgateDlg(websocket_server& service);
-    // Ends the service if it still runs with this window.
     ~CVorn_QuillgateDlg();
     CVorn_QuillgateDlg(const CVorn_QuillgateDlg&) = delete;
     CVorn_QuillgateDlg& operator=(const CVorn_QuillgateDlg&) = delete;
 
-    // Initialises the window and runs its message loop until the OK or Cancel command;
-    // returns which. A close request (WM_CLOSE) ends the calling thread instead.
+    // Initialises the window and runs its message loop until the OK or Cancel command, then
+    // ends the service; returns which command. A close request (WM_CLOSE) ends the calling
+    // thread instead and leaves the service running.
     std::uintptr_t DoModal();
 
     void PostMessage(platform::Message message) { m_loop.post(message); }
@@ -39,6 +39,7 @@ private:
     void OnUsbDeviceReport();
     [[noreturn]] void OnClose();
     bool Dispatch(const platform::Message& message);
+    void EndService();
 
     websocket_server& m_service;
     platform::MessageLoop m_loop;

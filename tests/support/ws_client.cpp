@@ -22,6 +22,9 @@ struct WsClient::Impl {
     State state = State::connecting;
     std::deque<Message> messages;
     std::uint16_t close_code = 0;
+    std::string close_reason;
+    std::uint16_t local_port = 0;
+    bool stalled = false; // touched only by the thread that owns the WsClient
     std::thread thread;
 
     void set_state(State next) {
@@ -41,9 +44,20 @@ struct WsClient::Impl {
         changed.notify_all();
     }
 
-    void on_close() {
+    void on_open() {
+        websocketpp::lib::error_code ec;
+        std::uint16_t port = endpoint.get_con_from_hdl(hdl)->get_raw_socket().local_endpoint(ec).port();
         std::lock_guard<std::mutex> lock(mutex);
-        close_code = endpoint.get_con_from_hdl(hdl)->get_remote_close_code();
+        local_port = port;
+        state = State::open;
+        changed.notify_all();
+    }
+
+    void on_close() {
+        client::connection_ptr connection = endpoint.get_con_from_hdl(hdl);
+        std::lock_guard<std::mutex> lock(mutex);
+        close_code = connection->get_remote_close_code();
+        close_reason = connection->get_remote_close_reason();
         state = State::closed;
         changed.notify_all();
     }
@@ -55,7 +69,7 @@ WsClient::WsClient(const std::string& uri) : impl_(std::make_unique<Impl>()) {
     endpoint.clear_error_channels(websocketpp::log::elevel::all);
     endpoint.init_asio();
     Impl* impl = impl_.get();
-    endpoint.set_open_handler([impl](auto) { impl->set_state(Impl::State::open); });
+    endpoint.set_open_handler([impl](auto) { impl->on_open(); });
     endpoint.set_fail_handler([impl](auto) { impl->set_state(Impl::State::failed); });
     endpoint.set_close_handler([impl](auto) { impl->on_close(); });
     endpoint.set_message_handler([impl](auto, client::message_ptr msg) { impl->on_message(msg); });
@@ -70,10 +84,12 @@ WsClient::WsClient(const std::string& uri) : impl_(std::make_unique<Impl>()) {
 }
 
 WsClient::~WsClient() {
-    close();
-    impl_->wait([this] { return impl_->state != Impl::State::open; });
-    impl_->endpoint.stop();
-    impl_->thread.join();
+    if (!impl_->stalled) {
+        close();
+        impl_->wait([this] { return impl_->state != Impl::State::open; });
+        impl_->endpoint.stop();
+        impl_->thread.join();
+    }
 }
 
 bool WsClient::wait_open() {
@@ -107,10 +123,43 @@ std::optional<std::uint16_t> WsClient::wait_closed() {
     return impl_->close_code;
 }
 
+std::string WsClient::close_reason() {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->close_reason;
+}
+
+std::uint16_t WsClient::local_port() {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->local_port;
+}
+
 void WsClient::close() {
     Impl* impl = impl_.get();
     impl->endpoint.get_io_service().post([impl] {
         websocketpp::lib::error_code ignored;
         impl->endpoint.close(impl->hdl, websocketpp::close::status::normal, "", ignored);
     });
+}
+
+void WsClient::drop() {
+    Impl* impl = impl_.get();
+    impl->endpoint.get_io_service().post([impl] {
+        websocketpp::lib::error_code ec;
+        client::connection_ptr connection = impl->endpoint.get_con_from_hdl(impl->hdl, ec);
+        if (ec)
+            return;
+        // A zero linger time makes the close send a reset instead of a FIN.
+        auto& socket = connection->get_raw_socket();
+        websocketpp::lib::asio::error_code ignored;
+        socket.set_option(websocketpp::lib::asio::socket_base::linger(true, 0), ignored);
+        socket.close(ignored);
+    });
+}
+
+void WsClient::stall() {
+    if (impl_->stalled)
+        return;
+    impl_->endpoint.stop();
+    impl_->thread.join();
+    impl_->stalled = true;
 }

@@ -29,9 +29,20 @@ public:
     // The next message from the server, or nothing if none came.
     std::optional<Message> receive();
     // The close code the server sent, once the connection has closed; nothing if it did not.
+    // 1006 when the connection ended without a close frame.
     std::optional<std::uint16_t> wait_closed();
+    // The reason text of the server's close frame, once wait_closed() has seen it.
+    std::string close_reason();
+    // The client's own port, once the connection is open.
+    std::uint16_t local_port();
     // Starts a normal close.
     void close();
+    // Ends the connection at once without a close handshake: the socket is reset, so the
+    // server sees neither a close frame nor an orderly end of the stream.
+    void drop();
+    // Stops the client's event loop: the connection stays open, but nothing is read or
+    // answered any more, a close frame included. The socket closes when the client goes.
+    void stall();
 
 private:
     struct Impl;

@@ -1,0 +1,82 @@
+#include "support/child_process.h"
+
+#include "support/eventually.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+std::vector<std::string> environment_with(const std::vector<std::string>& extra) {
+    std::vector<std::string> entries(extra);
+    for (char** entry = environ; *entry; ++entry) {
+        std::string text = *entry;
+        std::string name = text.substr(0, text.find('=') + 1);
+        bool overridden = false;
+        for (const std::string& own : extra)
+            overridden |= own.compare(0, name.size(), name) == 0;
+        if (!overridden)
+            entries.push_back(text);
+    }
+    return entries;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& texts) {
+    std::vector<char*> result;
+    for (std::string& text : texts)
+        result.push_back(text.data());
+    result.push_back(nullptr);
+    return result;
+}
+
+} // namespace
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv,
+                           const std::vector<std::string>& extra_env,
+                           const std::string& stdout_path, const std::string& stderr_path) {
+    std::vector<std::string> arguments(argv);
+    std::vector<std::string> environment = environment_with(extra_env);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int error = posix_spawn(&pid_, arguments[0].c_str(), &actions, nullptr,
+                            pointers(arguments).data(), pointers(environment).data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0)
+        throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(error));
+}
+
+ChildProcess::~ChildProcess() {
+    if (!status_) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+void ChildProcess::signal(int number) const { kill(pid_, number); }
+
+std::optional<int> ChildProcess::wait_exit() {
+    eventually([this] {
+        int status;
+        if (waitpid(pid_, &status, WNOHANG) == pid_)
+            status_ = status;
+        return status_.has_value();
+    });
+    return status_;
+}
+
+bool ChildProcess::main_thread_ended() const {
+    std::ifstream stat("/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/stat");
+    std::string pid, name, state;
+    stat >> pid >> name >> state;
+    return state == "Z";
+}
