@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 namespace {
@@ -38,6 +40,20 @@ std::size_t count_of(const std::string& text, const std::string& part) {
     for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
         ++count;
     return count;
+}
+
+// The soft and hard limits on open files of a running process.
+std::pair<std::string, std::string> open_file_limits(pid_t pid) {
+    std::istringstream limits(read_file("/proc/" + std::to_string(pid) + "/limits"));
+    for (std::string line; std::getline(limits, line);) {
+        if (line.rfind("Max open files", 0) != 0)
+            continue;
+        std::istringstream fields(line.substr(std::strlen("Max open files")));
+        std::string soft, hard;
+        fields >> soft >> hard;
+        return {soft, hard};
+    }
+    return {};
 }
 
 bool exited_normally(std::optional<int> status) {
@@ -89,6 +105,11 @@ protected:
 };
 
 TEST_F(ProgramTest, StartsWithItsStartupLineServesBothStacksAndEndsCleanlyOnSigterm) {
+    // The program inherits the usual low soft limit on open files, and must raise it.
+    rlimit limit;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    limit.rlim_cur = std::min<rlim_t>(1024, limit.rlim_max);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
     auto program = start("quillgate");
     ASSERT_TRUE(wait_until_serving());
     std::vector<std::string> lines = lines_of(log());
@@ -97,6 +118,9 @@ TEST_F(ProgramTest, StartsWithItsStartupLineServesBothStacksAndEndsCleanlyOnSigt
     const char* steps[] = {":185]", ":189]", ":196]", ":199]", ":202]"};
     for (int i = 0; i < 5; ++i)
         EXPECT_NE(lines[i + 1].find(steps[i]), std::string::npos) << lines[i + 1];
+    auto [soft, hard] = open_file_limits(program->pid());
+    EXPECT_FALSE(soft.empty());
+    EXPECT_EQ(soft, hard) << "the soft limit on open files was not raised";
 
     WsClient ipv4("ws://127.0.0.1:9656");
     WsClient ipv6("ws://[::1]:9656");
