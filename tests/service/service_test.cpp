@@ -1,45 +1,26 @@
 #include "service/websocket_server.h"
 
-#include "control/CDTarskCtrlControl.h"
-#include "log/CLogger.h"
+#include "service_fixture.h"
 #include "support/log_lines.h"
-#include "support/temp_folder.h"
 #include "support/ws_client.h"
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <fstream>
-#include <regex>
-#include <thread>
 
 namespace {
 
 using Opcode = WsClient::Opcode;
 
-constexpr std::chrono::seconds kWaitLimit{20};
-const std::string kUserList = "alice\n张三\n";
-const std::string kUserListScript =
-    "ProcessEntity-1{FunctionType[401]TrueNext[0]FalseNext[0]}ProcessNum{1}";
-
 const std::string kReceived = "websocket_server通信.[service\\websocket_server:72]";
 const std::string kHandler = "websocket_server-on_message called with hdl.[service\\websocket_server:80]";
 const std::string kStopped = "websocket_server-stop-listening.[service\\websocket_server:84]";
 
-const std::string kOpened = "websocket_server连接on_open.[service\\websocket_server:39]";
-const std::string kClosed = "websocket_server断开连接on_close.[service\\websocket_server:57]";
-
-// The messages of error-level log lines, each line's prefix checked on the way. Open and close
-// lines are left out: their timing against a client's requests is not fixed.
+// The messages of the log's new lines, without those of opens and closes: their timing against
+// a client's requests is not fixed.
 std::vector<std::string> logged_messages(const LogLines& log) {
-    static const std::regex prefix(R"(^\d\d:\d\d:\d\d\|\d+\| Error: )");
     std::vector<std::string> messages;
-    for (const std::string& line : log.since_mark()) {
-        std::smatch match;
-        EXPECT_TRUE(std::regex_search(line, match, prefix)) << line;
-        if (match.suffix() != kOpened && match.suffix() != kClosed)
-            messages.push_back(match.suffix());
-    }
+    for (std::string& message : error_messages(log))
+        if (message != kOpened && message != kClosed)
+            messages.push_back(std::move(message));
     return messages;
 }
 
@@ -49,45 +30,6 @@ std::vector<std::string> repeated(const std::vector<std::string>& lines, int tim
         all.insert(all.end(), lines.begin(), lines.end());
     return all;
 }
-
-// One log folder and one user list for the whole program; the control is the sample module.
-class ServiceEnvironment : public testing::Environment {
-public:
-    void SetUp() override {
-        setenv("TMPDIR", folder_.path().c_str(), 1);
-        std::string user_list = folder_.path() + "users.txt";
-        std::ofstream(user_list, std::ios::binary) << kUserList;
-        setenv("QUILLGATE_SAMPLE_USERLIST", user_list.c_str(), 1);
-        ASSERT_TRUE(TheSecurityControl().CreateFromModule(SAMPLE_CONTROL_MODULE));
-    }
-
-private:
-    TempFolder folder_;
-};
-
-const auto* const environment = testing::AddGlobalTestEnvironment(new ServiceEnvironment);
-
-class ServiceTest : public testing::Test {
-protected:
-    void SetUp() override {
-        thread_ = std::thread([this] { service_.start(); });
-        ASSERT_TRUE(service_.wait_until_serving(kWaitLimit));
-    }
-
-    void TearDown() override {
-        service_.shut_down();
-        thread_.join();
-    }
-
-    std::string uri(const std::string& host = "127.0.0.1") const {
-        return "ws://" + host + ":" + std::to_string(service_.listening_port());
-    }
-
-    static std::string log_path() { return CLogger::GetInstance()->path(); }
-
-    websocket_server service_{0};
-    std::thread thread_;
-};
 
 struct Exchange {
     std::string payload;
@@ -110,7 +52,7 @@ TEST_F(ServiceTest, AnswersEachScriptInAFrameOfItsKindAndLogsTwoLinesPerMessage)
     };
     for (const std::string host : {"127.0.0.1", "[::1]"}) {
         SCOPED_TRACE(host);
-        LogLines log(log_path());
+        LogLines log(service_log_path());
         WsClient client(uri(host));
         ASSERT_TRUE(client.wait_open());
         for (const Exchange& exchange : exchanges) {
@@ -126,14 +68,13 @@ TEST_F(ServiceTest, AnswersEachScriptInAFrameOfItsKindAndLogsTwoLinesPerMessage)
 
 TEST_F(ServiceTest, StopListeningRefusesNewConnectionsAndKeepsServingOpenOnes) {
     for (Opcode opcode : {Opcode::text, Opcode::binary}) {
-        websocket_server service(0);
-        std::thread thread([&] { service.start(); });
-        ASSERT_TRUE(service.wait_until_serving(kWaitLimit));
-        std::string address = "ws://127.0.0.1:" + std::to_string(service.listening_port());
+        ServiceThread running;
+        ASSERT_TRUE(running.service().wait_until_serving(kWaitLimit));
+        std::string address = running.uri();
         {
             WsClient open_client(address);
             ASSERT_TRUE(open_client.wait_open());
-            LogLines log(log_path());
+            LogLines log(service_log_path());
             open_client.send("stop-listening", opcode);
             open_client.send(kUserListScript, opcode);
             auto reply = open_client.receive();
@@ -149,15 +90,13 @@ TEST_F(ServiceTest, StopListeningRefusesNewConnectionsAndKeepsServingOpenOnes) {
             ASSERT_TRUE(reply);
             EXPECT_EQ(reply->payload, "-1");
         }
-        service.shut_down();
-        thread.join();
     }
 }
 
 TEST_F(ServiceTest, ASecondStopListeningIsLoggedAndTheServiceGoesOn) {
     WsClient client(uri());
     ASSERT_TRUE(client.wait_open());
-    LogLines log(log_path());
+    LogLines log(service_log_path());
     client.send("stop-listening");
     client.send("stop-listening");
     client.send("ProcessNum{0}");
@@ -174,11 +113,9 @@ TEST_F(ServiceTest, ASecondStopListeningIsLoggedAndTheServiceGoesOn) {
 }
 
 TEST_F(ServiceTest, ATakenPortEndsOnlyTheSecondServiceWithATransportError) {
-    LogLines log(log_path());
-    websocket_server second(service_.listening_port());
-    std::thread thread([&] { second.start(); });
-    EXPECT_FALSE(second.wait_until_serving(kWaitLimit));
-    thread.join();
+    LogLines log(service_log_path());
+    ServiceThread second(service_.listening_port());
+    EXPECT_FALSE(second.service().wait_until_serving(kWaitLimit));
     EXPECT_EQ(logged_messages(log),
               (std::vector<std::string>{
                   "websocket_server-start，[service\\websocket_server:185]",
@@ -200,7 +137,7 @@ TEST_F(ServiceTest, AnOversizedMessageFailsOnlyItsOwnConnection) {
     WsClient sender(uri());
     ASSERT_TRUE(bystander.wait_open());
     ASSERT_TRUE(sender.wait_open());
-    LogLines log(log_path());
+    LogLines log(service_log_path());
     sender.send(std::string(32000001, 'x'));
     EXPECT_EQ(sender.wait_closed(), 1009); // message too big
     bystander.send(kUserListScript);

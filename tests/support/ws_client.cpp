@@ -11,6 +11,14 @@
 
 using client = websocketpp::client<websocketpp::config::asio_client>;
 
+namespace {
+
+// The library works out the byte order on first use, in a static it writes unguarded. Settle it
+// before any client or service thread starts, so that concurrent threads only read it.
+[[maybe_unused]] const std::uint64_t settled_byte_order = websocketpp::lib::net::_htonll(0);
+
+} // namespace
+
 // Every call into the library runs on the client's own thread, so nothing races inside it.
 struct WsClient::Impl {
     enum class State { connecting, open, failed, closed };
@@ -45,8 +53,9 @@ struct WsClient::Impl {
     }
 
     void on_open() {
-        websocketpp::lib::error_code ec;
-        std::uint16_t port = endpoint.get_con_from_hdl(hdl)->get_raw_socket().local_endpoint(ec).port();
+        websocketpp::lib::asio::error_code ec;
+        std::uint16_t port =
+            endpoint.get_con_from_hdl(hdl)->get_raw_socket().local_endpoint(ec).port();
         std::lock_guard<std::mutex> lock(mutex);
         local_port = port;
         state = State::open;
