@@ -27,7 +27,9 @@ constexpr const char* kInstanceLockFile = "quillgate.lock";
 
 CVorn_QuillgateDlg::CVorn_QuillgateDlg(websocket_server& service) : m_service(service) {}
 
-CVorn_QuillgateDlg::~CVorn_QuillgateDlg() { EndService(); }
+CVorn_QuillgateDlg::~CVorn_QuillgateDlg() {
+    EndService();
+}
 
 // OK or Cancel ends the program, the service included.
 std::uintptr_t CVorn_QuillgateDlg::DoModal() {

@@ -38,7 +38,9 @@ void on_close(websocket_server::endpoint* endpoint, websocket_server* service,
     log_service_event(service_log().closed);
     std::string id = connection_id(endpoint, hdl);
     auto& registry = service->m_connections;
-    auto holds_this = [&](const auto& entry) { return same_connection(entry.second->get_hdl(), hdl); };
+    auto holds_this = [&](const auto& entry) {
+        return same_connection(entry.second->get_hdl(), hdl);
+    };
     auto entry = registry.find(id);
     if (entry == registry.end() || !holds_this(*entry))
         entry = std::find_if(registry.begin(), registry.end(), holds_this);

@@ -17,7 +17,9 @@ constexpr std::chrono::seconds kShutDownGrace{10};
 websocket_server::websocket_server(std::uint16_t port)
     : m_server(std::make_unique<endpoint>()), m_port(port) {}
 
-websocket_server::~websocket_server() { shut_down(); }
+websocket_server::~websocket_server() {
+    shut_down();
+}
 
 void websocket_server::start() {
     try {
@@ -150,7 +152,8 @@ void websocket_server::set_state(State state) {
 }
 
 // done is checked with the state lock held.
-template <typename Done> bool websocket_server::wait_for(std::chrono::milliseconds timeout, Done done) {
+template <typename Done>
+bool websocket_server::wait_for(std::chrono::milliseconds timeout, Done done) {
     std::unique_lock<std::mutex> lock(m_state_mutex);
     return m_state_changed.wait_for(lock, timeout, done);
 }

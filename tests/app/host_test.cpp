@@ -22,8 +22,8 @@ const std::string kUserList = "alice\n张三\n";
 
 TEST(DeviceEventType, AddIsAnArrivalRemoveACompletedRemovalAndTheRestNeither) {
     const std::pair<const char*, unsigned> cases[] = {
-        {"add", DBT_DEVICEARRIVAL},      {"remove", DBT_DEVICEREMOVECOMPLETE},
-        {"bind", DBT_DEVNODES_CHANGED},  {"unbind", DBT_DEVNODES_CHANGED},
+        {"add", DBT_DEVICEARRIVAL},       {"remove", DBT_DEVICEREMOVECOMPLETE},
+        {"bind", DBT_DEVNODES_CHANGED},   {"unbind", DBT_DEVNODES_CHANGED},
         {"change", DBT_DEVNODES_CHANGED}, {"Add", DBT_DEVNODES_CHANGED},
         {"", DBT_DEVNODES_CHANGED},
     };
@@ -58,7 +58,8 @@ protected:
         ASSERT_TRUE(service_.wait_until_serving(WsClient::kWaitLimit));
         std::string port = std::to_string(service_.listening_port());
         for (const char* host : {"127.0.0.1", "[::1]"}) {
-            clients_.push_back(std::make_unique<WsClient>("ws://" + std::string(host) + ":" + port));
+            clients_.push_back(
+                std::make_unique<WsClient>("ws://" + std::string(host) + ":" + port));
             ASSERT_TRUE(clients_.back()->wait_open());
         }
         ASSERT_TRUE(eventually([this] { return service_.registered_connections().size() == 2; }));
@@ -95,7 +96,8 @@ protected:
 TEST_F(HostTest, StartsWithTheStartupLineThenTheServiceSteps) {
     std::vector<std::string> lines = log_->since_mark();
     ASSERT_GE(lines.size(), 6u);
-    EXPECT_NE(lines[0].find("| Info: http process is start.[Vorn_QuillgateDlg:278]"), std::string::npos);
+    EXPECT_NE(lines[0].find("| Info: http process is start.[Vorn_QuillgateDlg:278]"),
+              std::string::npos);
     const char* steps[] = {":185]", ":189]", ":196]", ":199]", ":202]"};
     for (int i = 0; i < 5; ++i)
         EXPECT_NE(lines[i + 1].find(steps[i]), std::string::npos) << lines[i + 1];

@@ -73,12 +73,15 @@ protected:
         return std::make_unique<ChildProcess>(
             argv,
             std::vector<std::string>{"TMPDIR=" + folder_.path(),
-                                     std::string("QUILLGATE_CONTROL_MODULE=") + SAMPLE_CONTROL_MODULE,
+                                     std::string("QUILLGATE_CONTROL_MODULE=") +
+                                         SAMPLE_CONTROL_MODULE,
                                      "QUILLGATE_SAMPLE_USERLIST=" + folder_.path() + "users.txt"},
             output_path(name), error_path(name));
     }
 
-    std::string output_path(const std::string& name) const { return folder_.path() + name + ".out"; }
+    std::string output_path(const std::string& name) const {
+        return folder_.path() + name + ".out";
+    }
     std::string error_path(const std::string& name) const { return folder_.path() + name + ".err"; }
 
     std::string log() const {
@@ -172,8 +175,9 @@ TEST_F(ProgramTest, ASecondInstanceStartsNoService) {
     auto first = start("first");
     ASSERT_TRUE(wait_until_serving());
     auto second = start("second");
-    ASSERT_TRUE(eventually(
-        [&] { return read_file(error_path("second")).find("another instance") != std::string::npos; }));
+    ASSERT_TRUE(eventually([&] {
+        return read_file(error_path("second")).find("another instance") != std::string::npos;
+    }));
     EXPECT_EQ(count_of(log(), kStartupLine), 1u);
     EXPECT_EQ(count_of(log(), "websocket_server:185]"), 1u);
 

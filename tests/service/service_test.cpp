@@ -11,7 +11,8 @@ namespace {
 using Opcode = WsClient::Opcode;
 
 const std::string kReceived = "websocket_server通信.[service\\websocket_server:72]";
-const std::string kHandler = "websocket_server-on_message called with hdl.[service\\websocket_server:80]";
+const std::string kHandler =
+    "websocket_server-on_message called with hdl.[service\\websocket_server:80]";
 const std::string kStopped = "websocket_server-stop-listening.[service\\websocket_server:84]";
 
 // The messages of the log's new lines, without those of opens and closes: their timing against
@@ -80,8 +81,8 @@ TEST_F(ServiceTest, StopListeningRefusesNewConnectionsAndKeepsServingOpenOnes) {
             auto reply = open_client.receive();
             ASSERT_TRUE(reply);
             EXPECT_EQ(reply->payload, kUserList);
-            EXPECT_EQ(logged_messages(log),
-                      (std::vector<std::string>{kReceived, kHandler, kStopped, kReceived, kHandler}));
+            EXPECT_EQ(logged_messages(log), (std::vector<std::string>{kReceived, kHandler, kStopped,
+                                                                      kReceived, kHandler}));
 
             WsClient refused(address);
             EXPECT_FALSE(refused.wait_open());
@@ -103,12 +104,12 @@ TEST_F(ServiceTest, ASecondStopListeningIsLoggedAndTheServiceGoesOn) {
     auto reply = client.receive();
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->payload, "-1");
-    EXPECT_EQ(logged_messages(log),
-              (std::vector<std::string>{
-                  kReceived, kHandler, kStopped, kReceived, kHandler,
-                  "websocket_server-stop-listening failed because.invalid state，"
-                  "[service\\websocket_server:86]",
-                  kReceived, kHandler}));
+    EXPECT_EQ(
+        logged_messages(log),
+        (std::vector<std::string>{kReceived, kHandler, kStopped, kReceived, kHandler,
+                                  "websocket_server-stop-listening failed because.invalid state，"
+                                  "[service\\websocket_server:86]",
+                                  kReceived, kHandler}));
     EXPECT_FALSE(service_.wait_until_ended(std::chrono::milliseconds(0)));
 }
 

@@ -46,8 +46,10 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     int error = posix_spawn(&pid_, arguments[0].c_str(), &actions, nullptr,
                             pointers(arguments).data(), pointers(environment).data());
     posix_spawn_file_actions_destroy(&actions);
@@ -62,7 +64,9 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-void ChildProcess::signal(int number) const { kill(pid_, number); }
+void ChildProcess::signal(int number) const {
+    kill(pid_, number);
+}
 
 std::optional<int> ChildProcess::wait_exit() {
     eventually([this] {

@@ -111,8 +111,8 @@ void WsClient::send(const std::string& payload, Opcode opcode) {
     Impl* impl = impl_.get();
     impl->endpoint.get_io_service().post([impl, payload, opcode] {
         websocketpp::lib::error_code ignored;
-        impl->endpoint.send(impl->hdl, payload, static_cast<websocketpp::frame::opcode::value>(opcode),
-                            ignored);
+        impl->endpoint.send(impl->hdl, payload,
+                            static_cast<websocketpp::frame::opcode::value>(opcode), ignored);
     });
 }
 

@@ -14,8 +14,12 @@ std::unique_ptr<DynamicLibrary> DynamicLibrary::load(const std::string& path, st
     return std::unique_ptr<DynamicLibrary>(new DynamicLibrary(handle));
 }
 
-DynamicLibrary::~DynamicLibrary() { dlclose(handle_); }
+DynamicLibrary::~DynamicLibrary() {
+    dlclose(handle_);
+}
 
-void* DynamicLibrary::symbol(const char* name) const { return dlsym(handle_, name); }
+void* DynamicLibrary::symbol(const char* name) const {
+    return dlsym(handle_, name);
+}
 
 } // namespace platform

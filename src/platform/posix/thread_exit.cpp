@@ -4,6 +4,8 @@
 
 namespace platform {
 
-void end_current_thread() { pthread_exit(nullptr); }
+void end_current_thread() {
+    pthread_exit(nullptr);
+}
 
 } // namespace platform

@@ -4,6 +4,8 @@
 
 namespace platform {
 
-unsigned long current_thread_id() { return static_cast<unsigned long>(gettid()); }
+unsigned long current_thread_id() {
+    return static_cast<unsigned long>(gettid());
+}
 
 } // namespace platform

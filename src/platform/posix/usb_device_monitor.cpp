@@ -9,7 +9,8 @@ std::unique_ptr<UsbDeviceMonitor> UsbDeviceMonitor::open() {
     if (!context)
         return nullptr;
     udev_monitor* monitor = udev_monitor_new_from_netlink(context, "udev");
-    if (monitor && udev_monitor_filter_add_match_subsystem_devtype(monitor, "usb", "usb_device") >= 0 &&
+    if (monitor &&
+        udev_monitor_filter_add_match_subsystem_devtype(monitor, "usb", "usb_device") >= 0 &&
         udev_monitor_enable_receiving(monitor) >= 0)
         return std::unique_ptr<UsbDeviceMonitor>(new UsbDeviceMonitor(context, monitor));
     if (monitor)
@@ -23,7 +24,9 @@ UsbDeviceMonitor::~UsbDeviceMonitor() {
     udev_unref(context_);
 }
 
-int UsbDeviceMonitor::fd() const { return udev_monitor_get_fd(monitor_); }
+int UsbDeviceMonitor::fd() const {
+    return udev_monitor_get_fd(monitor_);
+}
 
 std::string UsbDeviceMonitor::receive_action() {
     udev_device* device = udev_monitor_receive_device(monitor_);
