@@ -14,7 +14,7 @@ struct ValueCase {
     std::u16string value;
 };
 
-void ExpectValues(std::u16string (*get)(std::u16string, std::u16string),
+void ExpectValues(std::u16string (*get)(std::u16string_view, std::u16string_view),
                   std::initializer_list<ValueCase> cases) {
     for (const ValueCase& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.key) + " in " + testing::PrintToString(c.text));
