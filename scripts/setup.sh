@@ -8,6 +8,8 @@ packages=(
   libwebsocketpp-dev libboost-dev libboost-system-dev
   libudev-dev
   libgtest-dev libbenchmark-dev
+  clang libclang-rt-14-dev llvm-14
+  chromium
 )
 
 missing=()
