@@ -20,3 +20,5 @@ run_suite build-test "-Werror"
 run_suite build-asan "-Werror -Wno-maybe-uninitialized -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 # Boost.Asio uses thread fences, which ThreadSanitizer warns it does not model.
 run_suite build-tsan "-Werror -Wno-tsan -fsanitize=thread"
+# Fuzzing: each libFuzzer target for a short, fixed number of runs (scripts/fuzz.sh).
+bash scripts/fuzz.sh
