@@ -1,5 +1,6 @@
 #include "bench/server_process.h"
 
+#include "support/spawn_arguments.h"
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -13,31 +14,7 @@
 #include <thread>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace {
-
-std::vector<std::string> environment_with(std::vector<std::string> extra) {
-    std::vector<std::string> entries(extra);
-    for (char** entry = environ; *entry; ++entry) {
-        std::string text = *entry;
-        std::string name = text.substr(0, text.find('=') + 1);
-        bool overridden = false;
-        for (const std::string& own : extra)
-            overridden |= own.compare(0, name.size(), name) == 0;
-        if (!overridden)
-            entries.push_back(text);
-    }
-    return entries;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& texts) {
-    std::vector<char*> result;
-    for (std::string& text : texts)
-        result.push_back(text.data());
-    result.push_back(nullptr);
-    return result;
-}
 
 long status_field_kib(pid_t pid, const std::string& field) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");

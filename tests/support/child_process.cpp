@@ -2,6 +2,7 @@
 
 #include "support/eventually.h"
 
+#include "support/spawn_arguments.h"
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -9,34 +10,6 @@
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
-
-namespace {
-
-std::vector<std::string> environment_with(const std::vector<std::string>& extra) {
-    std::vector<std::string> entries(extra);
-    for (char** entry = environ; *entry; ++entry) {
-        std::string text = *entry;
-        std::string name = text.substr(0, text.find('=') + 1);
-        bool overridden = false;
-        for (const std::string& own : extra)
-            overridden |= own.compare(0, name.size(), name) == 0;
-        if (!overridden)
-            entries.push_back(text);
-    }
-    return entries;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& texts) {
-    std::vector<char*> result;
-    for (std::string& text : texts)
-        result.push_back(text.data());
-    result.push_back(nullptr);
-    return result;
-}
-
-} // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::vector<std::string>& extra_env,
