@@ -228,8 +228,10 @@ void CheckChineseCodePages(std::string_view payload) {
     }
 }
 
-void CheckRun(const FakeControl& control, std::int32_t status, const std::u16string& result) {
-    FUZZ_CHECK(control.calls() <= static_cast<std::size_t>(kMaxStepsPerRun));
+void CheckRun(const FakeControl& control, std::size_t script_length, std::int32_t status,
+              const std::u16string& result) {
+    const auto max_steps = static_cast<std::size_t>(MaxStepsFor(script_length));
+    FUZZ_CHECK(control.calls() <= max_steps);
     FUZZ_CHECK(result.size() <= kMaxResultLength);
     FUZZ_CHECK(result.find(u'\0') == std::u16string::npos);
     const std::u16string& joined = control.joined();
@@ -239,7 +241,7 @@ void CheckRun(const FakeControl& control, std::int32_t status, const std::u16str
         FUZZ_CHECK(result == joined);
     } else if (status == -1) {
         if (IsErrorText(result, u"StepLimitReached")) {
-            FUZZ_CHECK(control.calls() == static_cast<std::size_t>(kMaxStepsPerRun));
+            FUZZ_CHECK(control.calls() == max_steps);
         } else {
             FUZZ_CHECK(IsErrorText(result, u"ResultTooLong"));
             FUZZ_CHECK(joined.size() > kMaxResultLength);
@@ -281,7 +283,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FakeControl control(payload, script);
     std::u16string result;
     const std::int32_t status = RunProcess(script, result, control);
-    CheckRun(control, status, result);
+    CheckRun(control, script.size(), status, result);
     CheckReply(result, ResultToUtf8(result));
     return 0;
 }

@@ -1,16 +1,20 @@
 /*
- * Sample security control module. Its user list is a UTF-8 text file, read afresh on every
- * call so that edits show at once: the file named by QUILLGATE_SAMPLE_USERLIST, else
- * userlist.txt in the folder of this module.
+ * Sample security control module. Its user list is a UTF-8 text file: the file named by
+ * QUILLGATE_SAMPLE_USERLIST, else userlist.txt in the folder of this module. Edits show on the
+ * next call: the decoded list is kept only while the file's identity, size and times stay as
+ * they were when it was read.
  */
 #define _GNU_SOURCE
 #include <quillgate/control_module.h>
 
 #include <dlfcn.h>
 #include <errno.h>
+#include <stdbool.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <time.h>
 
 static const char default_list_name[] = "userlist.txt";
 
@@ -135,6 +139,73 @@ static char* read_error(const char* path, int failure) {
     return message;
 }
 
+/* The list last read, with what its file looked like then. The host serialises calls. */
+static struct {
+    char* path;
+    struct stat file;
+    struct timespec read_at;
+    uint16_t* text;
+    size_t length;
+} kept;
+
+static bool same_time(struct timespec a, struct timespec b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+/* File times move in coarse ticks, so a file changed less than a second before it was read may
+ * change again without its times showing it: such a read is not trusted. */
+static bool settled_before_read(const struct stat* file, struct timespec read_at) {
+    time_t last_change = file->st_mtim.tv_sec > file->st_ctim.tv_sec ? file->st_mtim.tv_sec
+                                                                      : file->st_ctim.tv_sec;
+    return last_change + 1 < read_at.tv_sec;
+}
+
+static bool kept_list_is_current(const char* path) {
+    struct stat now;
+    return kept.path && strcmp(kept.path, path) == 0 && stat(path, &now) == 0 &&
+           settled_before_read(&kept.file, kept.read_at) && now.st_dev == kept.file.st_dev &&
+           now.st_ino == kept.file.st_ino && now.st_size == kept.file.st_size &&
+           same_time(now.st_mtim, kept.file.st_mtim) && same_time(now.st_ctim, kept.file.st_ctim);
+}
+
+static void forget_kept_list(void) {
+    free(kept.path);
+    free(kept.text);
+    memset(&kept, 0, sizeof kept);
+}
+
+/* Reads and decodes the list at path into kept. Returns 0, or the errno value of the failure;
+ * kept is empty after a failure. */
+static int read_list(char* path) {
+    forget_kept_list();
+    struct stat file;
+    struct timespec read_at;
+    if (stat(path, &file) != 0 || clock_gettime(CLOCK_REALTIME, &read_at) != 0)
+        return errno;
+    unsigned char* bytes = NULL;
+    size_t size = 0;
+    int failure = read_file(path, &bytes, &size);
+    if (failure)
+        return failure;
+    kept.text = to_utf16(bytes, size, &kept.length);
+    free(bytes);
+    if (!kept.text)
+        return ENOMEM;
+    kept.path = path;
+    kept.file = file;
+    kept.read_at = read_at;
+    return 0;
+}
+
+/* A malloc'd copy of the kept list, or NULL when memory runs out. */
+static uint16_t* copy_of_kept_list(void) {
+    size_t bytes = (kept.length ? kept.length : 1) * sizeof *kept.text;
+    uint16_t* copy = malloc(bytes);
+    if (copy)
+        memcpy(copy, kept.text, kept.length * sizeof *kept.text);
+    return copy;
+}
+
 int quillgate_control_create(void) {
     return 0;
 }
@@ -144,17 +215,18 @@ int quillgate_control_get_uselist(const uint16_t** text, size_t* length, const c
     char* path = user_list_path();
     if (!path)
         return ENOMEM;
-    unsigned char* bytes = NULL;
-    size_t size = 0;
-    int failure = read_file(path, &bytes, &size);
-    if (failure) {
-        *error = read_error(path, failure);
+    if (kept_list_is_current(path)) {
         free(path);
-        return failure;
+    } else {
+        int failure = read_list(path);
+        if (failure) {
+            *error = read_error(path, failure);
+            free(path);
+            return failure;
+        }
     }
-    free(path);
-    *text = to_utf16(bytes, size, length);
-    free(bytes);
+    *length = kept.length;
+    *text = copy_of_kept_list();
     return *text ? 0 : ENOMEM;
 }
 

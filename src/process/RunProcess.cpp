@@ -6,6 +6,7 @@
 #include "process/ScriptNumber.h"
 #include "process/ScriptValue.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -46,23 +47,25 @@ std::int32_t EndWith(std::u16string& result, const char* format, std::int32_t st
 // Runs the steps from step 1 on; the result holds their outputs.
 std::int32_t RunSteps(const std::u16string& script, std::int32_t step_count, std::u16string& result,
                       SecurityControl& control) {
+    const int step_bound = MaxStepsFor(script.size());
     std::int32_t step = 1;
     for (int steps_run = 0;; ++steps_run) {
-        if (steps_run == kMaxStepsPerRun)
+        if (steps_run == step_bound)
             return EndWith(result, kStepLimitResult, step, kFailed);
-        const std::u16string body = GetBraceValue(StepKey(step), script);
-        std::unique_ptr<EumFunction> function = CreateFunction(body, control);
+        std::u16string body = GetBraceValue(StepKey(step), script);
+        // Both successors are read before the body moves into the function. An empty or
+        // non-numeric value gives 0, which ends the run like any step out of range.
+        const std::int32_t true_next = ScriptNumber(GetBracketValue(u"TrueNext", body));
+        const std::int32_t false_next = ScriptNumber(GetBracketValue(u"FalseNext", body));
+        std::unique_ptr<EumFunction> function = CreateFunction(std::move(body), control);
         if (!function)
             return EndWith(result, kNoFunctionResult, step, kEnded);
         std::u16string output;
         function->Execute(output);
         if (!AppendOutput(result, output))
             return EndWith(result, kResultTooLongResult, step, kFailed);
-        const std::u16string next =
-            GetBracketValue(function->m_bSuccess ? u"TrueNext" : u"FalseNext", body);
+        const std::int32_t next_step = function->m_bSuccess ? true_next : false_next;
         function.reset();
-        // An empty or non-numeric value gives 0, which ends the run like any step out of range.
-        const std::int32_t next_step = ScriptNumber(next);
         if (next_step < 1 || next_step > step_count)
             return kEnded;
         step = next_step;
@@ -87,6 +90,11 @@ std::int32_t ReportError(std::u16string message) {
 }
 
 } // namespace
+
+int MaxStepsFor(std::size_t script_length) {
+    const std::size_t by_length = kMaxScriptUnitsReadPerRun / std::max<std::size_t>(script_length, 1);
+    return static_cast<int>(std::clamp<std::size_t>(by_length, 1, kMaxStepsPerRun));
+}
 
 std::int32_t RunProcess(std::u16string script, std::u16string& result, SecurityControl& control) {
     try {

@@ -158,6 +158,13 @@ TEST_F(SampleControlTest, EditsShowOnTheNextCall) {
     EXPECT_EQ(control_.GetUselistX(), u"李娜\nbob\n");
 }
 
+TEST_F(SampleControlTest, AListThatWasReadAndThenRemovedFailsTheNextCall) {
+    WriteList("alice\n");
+    EXPECT_EQ(control_.GetUselistX(), u"alice\n");
+    fs::remove(list_);
+    EXPECT_THROW(control_.GetUselistX(), ControlError);
+}
+
 TEST_F(SampleControlTest, MissingFileThrowsWithItsPath) {
     try {
         control_.GetUselistX();

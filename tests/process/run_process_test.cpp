@@ -251,6 +251,24 @@ struct BoundCase {
     std::u16string result;
 };
 
+TEST(RunProcessTest, LongerScriptsMayTakeFewerSteps) {
+    const struct {
+        std::size_t script_length;
+        int max_steps;
+    } cases[] = {
+        {0, kMaxStepsPerRun},
+        {kMaxScriptUnitsReadPerRun / kMaxStepsPerRun, kMaxStepsPerRun},
+        {kMaxScriptUnitsReadPerRun / kMaxStepsPerRun + 1, kMaxStepsPerRun - 1},
+        {kMaxScriptUnitsReadPerRun / 2, 2},
+        {kMaxScriptUnitsReadPerRun, 1},
+        {kMaxScriptUnitsReadPerRun * 2, 1}, // still one step, however long
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script_length);
+        EXPECT_EQ(MaxStepsFor(c.script_length), c.max_steps);
+    }
+}
+
 TEST(RunProcessTest, BoundsEndTheRunQuietly) {
     // One step beyond the bound would throw, and so show a message.
     std::vector<Answer> endless(kMaxStepsPerRun, u"a");
@@ -258,10 +276,22 @@ TEST(RunProcessTest, BoundsEndTheRunQuietly) {
     std::vector<Answer> full_run(kMaxStepsPerRun, u"a");
     full_run.back() = u"";
     const std::u16string almost_full(kMaxResultLength - 1, u'x');
+    // A script this long may take only a quarter of the steps.
+    const int long_script_steps = kMaxStepsPerRun / 4;
+    const std::u16string long_cycle =
+        kCycle + std::u16string(kMaxScriptUnitsReadPerRun / long_script_steps - kCycle.size(), u' ');
+    std::vector<Answer> endless_long(long_script_steps, u"a");
+    endless_long.push_back(ControlError("one step too many"));
+    std::vector<Answer> full_long_run(long_script_steps, u"a");
+    full_long_run.back() = u"";
     const BoundCase cases[] = {
         {"cycle", kCycle, endless, -1, u"FunctionRes[-1]StepLimitReachedAt[2]"},
         {"cycle ending at the last allowed step", kCycle, full_run, 0,
          std::u16string(kMaxStepsPerRun - 1, u'a')},
+        {"cycle in a long script", long_cycle, endless_long, -1,
+         u"FunctionRes[-1]StepLimitReachedAt[2]"},
+        {"cycle in a long script ending at its last allowed step", long_cycle, full_long_run, 0,
+         std::u16string(long_script_steps - 1, u'a')},
         {"output past the length",
          kTwoSteps,
          {almost_full, u"yz"},

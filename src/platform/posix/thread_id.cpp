@@ -4,8 +4,10 @@
 
 namespace platform {
 
+// A thread keeps its id for life, so each thread asks the kernel once.
 unsigned long current_thread_id() {
-    return static_cast<unsigned long>(gettid());
+    thread_local const unsigned long id = static_cast<unsigned long>(gettid());
+    return id;
 }
 
 } // namespace platform
