@@ -162,8 +162,9 @@ static bool settled_before_read(const struct stat* file, struct timespec read_at
 
 static bool kept_list_is_current(const char* path) {
     struct stat now;
-    return kept.path && strcmp(kept.path, path) == 0 && stat(path, &now) == 0 &&
-           settled_before_read(&kept.file, kept.read_at) && now.st_dev == kept.file.st_dev &&
+    return kept.path && strcmp(kept.path, path) == 0 &&
+           settled_before_read(&kept.file, kept.read_at) && stat(path, &now) == 0 &&
+           now.st_dev == kept.file.st_dev &&
            now.st_ino == kept.file.st_ino && now.st_size == kept.file.st_size &&
            same_time(now.st_mtim, kept.file.st_mtim) && same_time(now.st_ctim, kept.file.st_ctim);
 }
@@ -174,8 +175,8 @@ static void forget_kept_list(void) {
     memset(&kept, 0, sizeof kept);
 }
 
-/* Reads and decodes the list at path into kept. Returns 0, or the errno value of the failure;
- * kept is empty after a failure. */
+/* Reads and decodes the list at path into kept, which then owns path. Returns 0, or the errno
+ * value of the failure; kept is empty after a failure and path stays the caller's. */
 static int read_list(char* path) {
     forget_kept_list();
     struct stat file;
