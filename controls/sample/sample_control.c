@@ -175,6 +175,11 @@ static void forget_kept_list(void) {
     memset(&kept, 0, sizeof kept);
 }
 
+/* The kept list goes when the module is unloaded. */
+__attribute__((destructor)) static void release_kept_list(void) {
+    forget_kept_list();
+}
+
 /* Reads and decodes the list at path into kept, which then owns path. Returns 0, or the errno
  * value of the failure; kept is empty after a failure and path stays the caller's. */
 static int read_list(char* path) {
