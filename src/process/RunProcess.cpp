@@ -92,7 +92,8 @@ std::int32_t ReportError(std::u16string message) {
 } // namespace
 
 int MaxStepsFor(std::size_t script_length) {
-    const std::size_t by_length = kMaxScriptUnitsReadPerRun / std::max<std::size_t>(script_length, 1);
+    const std::size_t by_length =
+        kMaxScriptUnitsReadPerRun / std::max<std::size_t>(script_length, 1);
     return static_cast<int>(std::clamp<std::size_t>(by_length, 1, kMaxStepsPerRun));
 }
 

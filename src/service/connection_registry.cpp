@@ -16,11 +16,24 @@ std::string connection_id(server* endpoint, const connection_metadata::handle& h
     return endpoint->get_con_from_hdl(hdl)->get_remote_endpoint();
 }
 
+// Each close gets an error code of its own: the library skips its work when handed one
+// that already holds an error. A connection already closing needs nothing more.
+void close_going_away(server* endpoint, const connection_metadata::handle& hdl) {
+    websocketpp::lib::error_code ec;
+    endpoint->close(hdl, websocketpp::close::status::going_away, "", ec);
+}
+
 } // namespace
 
+// A connection whose handshake ends after the registry was closed at shut-down is closed
+// the same way, so that it does not keep the ending service waiting.
 void on_open(websocket_server::endpoint* endpoint, websocket_server* service,
              connection_metadata::handle hdl) {
     log_service_event(service_log().opened);
+    if (service->m_closing) {
+        close_going_away(endpoint, hdl);
+        return;
+    }
     std::string id = connection_id(endpoint, hdl);
     auto& registry = service->m_connections;
     auto entry = registry.find(id);
@@ -58,12 +71,8 @@ void websocket_server::push_to_all(const std::string& text) {
     }
 }
 
-// Each close gets an error code of its own: the library skips its work when handed one
-// that already holds an error. A connection already closing needs nothing more.
 void websocket_server::close_all() {
-    for (const auto& [id, metadata] : m_connections) {
-        websocketpp::lib::error_code ec;
-        m_server->close(metadata->get_hdl(), websocketpp::close::status::going_away, "", ec);
-    }
+    for (const auto& [id, metadata] : m_connections)
+        close_going_away(m_server.get(), metadata->get_hdl());
     m_connections.clear();
 }

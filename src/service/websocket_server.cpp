@@ -83,6 +83,7 @@ void websocket_server::shut_down() {
 
 // On the service thread: let the event loop end once the closed connections are gone.
 void websocket_server::stop_serving() {
+    m_closing = true;
     m_server->stop_perpetual();
     websocketpp::lib::error_code already_stopped;
     m_server->stop_listening(already_stopped);

@@ -81,4 +81,5 @@ private:
     std::condition_variable m_state_changed;
     State m_state = State::Constructed;
     connection_registry m_connections; // service thread only
+    bool m_closing = false;            // service thread only: the registry has been closed
 };

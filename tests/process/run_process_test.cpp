@@ -279,7 +279,8 @@ TEST(RunProcessTest, BoundsEndTheRunQuietly) {
     // A script this long may take only a quarter of the steps.
     const int long_script_steps = kMaxStepsPerRun / 4;
     const std::u16string long_cycle =
-        kCycle + std::u16string(kMaxScriptUnitsReadPerRun / long_script_steps - kCycle.size(), u' ');
+        kCycle +
+        std::u16string(kMaxScriptUnitsReadPerRun / long_script_steps - kCycle.size(), u' ');
     std::vector<Answer> endless_long(long_script_steps, u"a");
     endless_long.push_back(ControlError("one step too many"));
     std::vector<Answer> full_long_run(long_script_steps, u"a");

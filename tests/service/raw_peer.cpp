@@ -40,6 +40,32 @@ struct RawPeer::Impl {
         return finish(done, result);
     }
 
+    bool read_at_least(std::size_t size) {
+        if (input.size() >= size)
+            return true;
+        bool done = false;
+        boost::system::error_code result;
+        asio::async_read(socket, input, asio::transfer_exactly(size - input.size()),
+                         [&](boost::system::error_code ec, std::size_t) {
+                             result = ec;
+                             done = true;
+                         });
+        return finish(done, result);
+    }
+
+    void read_handshake_answer() {
+        if (!read_until("\r\n\r\n"))
+            return;
+        const std::size_t end = response_end();
+        open = take(end).rfind("HTTP/1.1 101 ", 0) == 0;
+    }
+
+    // Where the answer's header ends in the input; frames may follow it.
+    std::size_t response_end() const {
+        const std::string_view data(asio::buffer_cast<const char*>(input.data()), input.size());
+        return data.find("\r\n\r\n") + 4;
+    }
+
     std::string take(std::size_t size) {
         const char* data = asio::buffer_cast<const char*>(input.data());
         std::string bytes(data, size);
@@ -48,7 +74,8 @@ struct RawPeer::Impl {
     }
 };
 
-RawPeer::RawPeer(const std::string& address, std::uint16_t port) : impl_(std::make_unique<Impl>()) {
+RawPeer::RawPeer(const std::string& address, std::uint16_t port, Handshake handshake)
+    : impl_(std::make_unique<Impl>()) {
     tcp::endpoint server(asio::ip::make_address(address), port);
     boost::system::error_code ec;
     impl_->socket.open(server.protocol(), ec);
@@ -65,13 +92,19 @@ RawPeer::RawPeer(const std::string& address, std::uint16_t port) : impl_(std::ma
                           "Upgrade: websocket\r\n"
                           "Connection: Upgrade\r\n"
                           "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-                          "Sec-WebSocket-Version: 13\r\n"
-                          "\r\n";
+                          "Sec-WebSocket-Version: 13\r\n";
+    if (handshake == Handshake::complete)
+        request += "\r\n";
     asio::write(impl_->socket, asio::buffer(request), ec);
-    if (ec || !impl_->read_until("\r\n\r\n"))
-        return;
-    std::string response = impl_->take(impl_->input.size());
-    impl_->open = response.rfind("HTTP/1.1 101 ", 0) == 0;
+    if (!ec && handshake == Handshake::complete)
+        impl_->read_handshake_answer();
+}
+
+void RawPeer::finish_handshake() {
+    boost::system::error_code ec;
+    asio::write(impl_->socket, asio::buffer("\r\n", 2), ec);
+    if (!ec)
+        impl_->read_handshake_answer();
 }
 
 RawPeer::~RawPeer() {
@@ -93,4 +126,17 @@ void RawPeer::send_close() {
     const unsigned char frame[] = {0x88, 0x82, 0, 0, 0, 0, 0x03, 0xe8};
     boost::system::error_code ignored;
     asio::write(impl_->socket, asio::buffer(frame), ignored);
+}
+
+std::optional<int> RawPeer::read_close_code() {
+    // Frames from a server are unmasked; a close frame's payload is short.
+    if (!impl_->read_at_least(2))
+        return std::nullopt;
+    const std::string header = impl_->take(2);
+    const int opcode = header[0] & 0x0f;
+    const std::size_t length = header[1] & 0x7f;
+    if (opcode != 0x8 || length < 2 || length > 125 || !impl_->read_at_least(length))
+        return std::nullopt;
+    const std::string payload = impl_->take(length);
+    return (static_cast<unsigned char>(payload[0]) << 8) | static_cast<unsigned char>(payload[1]);
 }

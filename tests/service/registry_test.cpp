@@ -317,6 +317,23 @@ TEST_F(RegistryTest, ShutDownEndsWhenAClientNeverAnswersTheClose) {
     EXPECT_EQ(error_messages(log), (Ids{kClosed, kClosed}));
 }
 
+TEST_F(RegistryTest, AConnectionWhoseHandshakeEndsDuringShutDownIsClosedWithGoingAway) {
+    RawPeer late("::1", service_.listening_port(), RawPeer::Handshake::held);
+    // Connections are accepted in order: once this client is open, the late one is accepted.
+    WsClient client(uri(kIPv4.uri_host));
+    ASSERT_TRUE(client.wait_open());
+
+    std::thread ending([this] { service_.shut_down(); });
+    // Once the client has its close, the registry has been closed and emptied.
+    EXPECT_EQ(client.wait_closed(), 1001);
+    late.finish_handshake();
+    EXPECT_TRUE(late.open());
+    EXPECT_EQ(late.read_close_code(), 1001);
+    late.send_close();
+    ending.join();
+    EXPECT_TRUE(service_.wait_until_ended(std::chrono::milliseconds(0)));
+}
+
 TEST(AddressReuseTest, ANewServiceListensAtOnceOnThePortOfOneThatClosedItsClients) {
     std::uint16_t port;
     {
