@@ -26,15 +26,3 @@ inline void init_bench_client(bench_client& endpoint) {
         socket.set_option(websocketpp::lib::asio::ip::tcp::no_delay(true), ignored);
     });
 }
-
-// Ends a connection at once: a zero linger time makes the close send a reset.
-inline void reset_connection(bench_client& endpoint, websocketpp::connection_hdl hdl) {
-    websocketpp::lib::error_code ec;
-    bench_client::connection_ptr connection = endpoint.get_con_from_hdl(hdl, ec);
-    if (ec)
-        return;
-    auto& socket = connection->get_raw_socket();
-    websocketpp::lib::asio::error_code ignored;
-    socket.set_option(websocketpp::lib::asio::socket_base::linger(true, 0), ignored);
-    socket.close(ignored);
-}

@@ -1,6 +1,7 @@
 #include "bench/churn_client.h"
 
 #include "bench/bench_client.h"
+#include "support/reset_connection.h"
 
 #include <condition_variable>
 #include <mutex>

@@ -1,5 +1,7 @@
 #include "support/ws_client.h"
 
+#include "support/reset_connection.h"
+
 #include <websocketpp/client.hpp>
 #include <websocketpp/config/asio_no_tls_client.hpp>
 
@@ -152,17 +154,7 @@ void WsClient::close() {
 
 void WsClient::drop() {
     Impl* impl = impl_.get();
-    impl->endpoint.get_io_service().post([impl] {
-        websocketpp::lib::error_code ec;
-        client::connection_ptr connection = impl->endpoint.get_con_from_hdl(impl->hdl, ec);
-        if (ec)
-            return;
-        // A zero linger time makes the close send a reset instead of a FIN.
-        auto& socket = connection->get_raw_socket();
-        websocketpp::lib::asio::error_code ignored;
-        socket.set_option(websocketpp::lib::asio::socket_base::linger(true, 0), ignored);
-        socket.close(ignored);
-    });
+    impl->endpoint.get_io_service().post([impl] { reset_connection(impl->endpoint, impl->hdl); });
 }
 
 void WsClient::stall() {
