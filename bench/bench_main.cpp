@@ -90,6 +90,23 @@ struct CaseResult {
     long service_peak_kib = 0;
 };
 
+// Sets the case's verdict on its target and prints the ratios.
+void report_ratios(CaseResult& result, bool met, const std::string& target) {
+    result.target = (met ? "met (" : "MISSED (") + target + ")";
+    std::printf("  service/bare %.2fx  service/logged %.2fx (target %s: %s)  service peak RSS "
+                "%.1f MiB\n",
+                result.to_bare, result.to_logged, target.c_str(), met ? "met" : "MISSED",
+                static_cast<double>(result.service_peak_kib) / 1024);
+}
+
+void end_servers(std::unique_ptr<LoadClient> (&clients)[3],
+                 std::unique_ptr<ServerProcess> (&servers)[3]) {
+    for (ServerKind kind : kServers) {
+        require(clients[kind]->close(30s), "connections did not close");
+        require(servers[kind]->quit() == 0, std::string(kServerNames[kind]) + " did not end well");
+    }
+}
+
 // Strict request/response over connections to each server, in rounds whose order turns.
 CaseResult throughput_case(const Options& options, const std::string& title,
                            std::size_t connections, const std::string& request,
@@ -145,15 +162,8 @@ CaseResult throughput_case(const Options& options, const std::string& title,
     }
     result.to_bare = median(ratios[bare]);
     result.to_logged = median(ratios[logged]);
-    result.target = result.to_logged >= 0.95 ? "met (>= 0.95x logged)" : "MISSED (>= 0.95x logged)";
-    std::printf("  service/bare %.2fx  service/logged %.2fx (target >= 0.95x: %s)  service peak "
-                "RSS %.1f MiB\n",
-                result.to_bare, result.to_logged, result.to_logged >= 0.95 ? "met" : "MISSED",
-                static_cast<double>(result.service_peak_kib) / 1024);
-    for (ServerKind kind : kServers) {
-        require(clients[kind]->close(30s), "connections did not close");
-        require(servers[kind]->quit() == 0, std::string(kServerNames[kind]) + " did not end well");
-    }
+    report_ratios(result, result.to_logged >= 0.95, ">= 0.95x logged");
+    end_servers(clients, servers);
     return result;
 }
 
@@ -219,16 +229,8 @@ CaseResult push_case(const Options& options) {
     }
     result.to_bare = median(ratios[bare]);
     result.to_logged = median(ratios[logged]);
-    bool met = result.to_bare <= 1.2;
-    result.target = met ? "met (<= 1.2x bare)" : "MISSED (<= 1.2x bare)";
-    std::printf("  service/bare %.2fx  service/logged %.2fx (target <= 1.2x bare: %s)  service "
-                "peak RSS %.1f MiB\n",
-                result.to_bare, result.to_logged, met ? "met" : "MISSED",
-                static_cast<double>(result.service_peak_kib) / 1024);
-    for (ServerKind kind : kServers) {
-        require(clients[kind]->close(30s), "connections did not close");
-        require(servers[kind]->quit() == 0, std::string(kServerNames[kind]) + " did not end well");
-    }
+    report_ratios(result, result.to_bare <= 1.2, "<= 1.2x bare");
+    end_servers(clients, servers);
     return result;
 }
 
